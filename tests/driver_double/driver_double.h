@@ -1,0 +1,92 @@
+// The test-double GPU driver: simulated GPUs behind nvapi_QueryInterface.
+//
+// One implementation serves both builds: linked into the native tests, where
+// InstallDriverDouble registers it with the simulated Windows as
+// <system directory>\nvapi64.dll; and built as a real nvapi64.dll for the
+// windows build, which reads its scenario from the file named by the
+// environment variable EDIDLOAD_DRIVER_SCENARIO and appends its call trace to
+// the file named by EDIDLOAD_DRIVER_TRACE (both optional).
+//
+// What the double does, per driver function:
+//   initialise        returns initStatus (if offered).
+//   EnumPhysicalGPUs  enumStatus; on success fills handles and stores the count
+//                     (reportedCount when >= 0, else the number of GPUs).
+//   GetConnectedDisplayIds / GetBusId / GetBusSlotId
+//                     queryStatus of the GPU; on 0 stores connectedDisplays / bus / slot.
+//   SetEDID           size 0: clears the override of the output; size > 0: stores
+//                     the record's 256 data bytes as the output's override. Fails
+//                     with failStatus on an output that is not in the GPU's
+//                     outputs mask (or a bad handle / version / id).
+//   GetEDID           the override if one is set, else the monitor EDID of the
+//                     output; copies its bytes into the data area (only as many
+//                     as it has), sets the size; fails with failStatus when the
+//                     output has neither.
+//   hooks             offered per preHook / postHook; the pre-call hook stores
+//                     hookContextValue into the context, the post-call hook
+//                     traces what it received.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+struct DoubleGpu {
+    uint32_t bus = 0;
+    uint32_t slot = 0;
+    uint32_t connectedDisplays = 0;
+    int32_t queryStatus = 0;       // status of the three per-GPU queries
+    uint32_t outputs = 0;          // output bits that accept SetEDID
+    std::map<int, std::vector<uint8_t>> monitorEdid;  // output bit -> EDID the monitor reports
+    std::map<int, std::vector<uint8_t>> overrideEdid; // output bit -> EDID set through SetEDID
+};
+
+struct DriverScenario {
+    bool offerInitialize = true;
+    int32_t initStatus = 0;
+    bool offerAlternateInitialize = true;
+    int32_t enumStatus = 0;
+    int64_t reportedCount = -1;
+    int32_t failStatus = -1;             // NVAPI_ERROR
+    bool preHook = false;
+    bool postHook = false;
+    uint64_t hookContextValue = 0x1234567890abcdefull;
+    std::set<uint32_t> notOffered;       // interface ids answered with null
+    std::vector<DoubleGpu> gpus;
+};
+
+// The scenario the double runs on, and its trace of calls, one line each:
+//   "QueryInterface 0x<id>", "Initialize", "AlternateInitialize <arg>",
+//   "EnumPhysicalGPUs", "GetConnectedDisplayIds <gpu>", "GetBusId <gpu>",
+//   "GetBusSlotId <gpu>", "SetEDID <gpu> 0x<output id> <size>",
+//   "GetEDID <gpu> 0x<output id>", "PreCallHook 0x<id>",
+//   "PostCallHook 0x<id> 0x<context> <status>".
+DriverScenario& DriverDoubleScenario();
+std::vector<std::string>& DriverDoubleTrace();
+
+// The export: the driver function with the given interface id, or null.
+void* DriverDoubleQueryInterface(uint32_t interfaceId);
+
+// Scenario text, one directive per line ('#' starts a comment):
+//   init <status>              | init absent
+//   alternate absent
+//   enum <status> [count]
+//   fail <status>
+//   hooks pre|post|both|none
+//   absent 0x<interface id>
+//   gpu <bus> <slot> <displays> 0x<outputs> [queryStatus]
+//   edid <output bit> <hex bytes...>       (monitor EDID of the last gpu)
+//   edidfile <output bit> <path>           (monitor EDID of the last gpu, raw file)
+// Returns 1 on success, 0 on a malformed line.
+int ParseDriverScenario(const std::string& text, DriverScenario* scenario);
+
+// A sample 128-byte EDID with a valid checksum (a 1920x1080 monitor).
+std::vector<uint8_t> SampleEdid();
+
+#ifndef _WIN32
+// Native build: registers the double as a module at this path (default
+// <system directory>\nvapi64.dll) and makes the scenario current.
+void InstallDriverDouble(const DriverScenario& scenario);
+void InstallDriverDoubleAt(const DriverScenario& scenario, const char16_t* path);
+#endif
