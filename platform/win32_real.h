@@ -40,3 +40,15 @@
 #ifndef CSIDL_PROGRAM_FILESX86
 #define CSIDL_PROGRAM_FILESX86 0x002a
 #endif
+
+// Device setup and service control records and constants (the functions
+// themselves are late-bound: only their shapes are used, late_bound_types.h).
+#include <winsvc.h>
+#include <setupapi.h>
+#include <devpropdef.h>
+
+// Status of the kernel graphics adapter functions.
+#if !defined(_NTDEF_) && !defined(_NTSTATUS_PSDK)
+#define _NTSTATUS_PSDK
+typedef LONG NTSTATUS, *PNTSTATUS;
+#endif

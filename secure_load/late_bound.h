@@ -21,10 +21,29 @@ struct LateBoundSystemFunctionTable {
     RegQueryValueExWFn RegQueryValueExW;
     RegEnumValueWFn RegEnumValueW;
     RegCloseKeyFn RegCloseKey;
+    OpenSCManagerWFn OpenSCManagerW;
+    QueryServiceConfigWFn QueryServiceConfigW;
+    OpenServiceWFn OpenServiceW;
+    CloseServiceHandleFn CloseServiceHandle;
 
     // "Shell32.dll"
     HMODULE Shell32;
     SHGetFolderPathWFn SHGetFolderPathW;
+
+    // "Setupapi.dll"
+    HMODULE Setupapi;
+    SetupDiGetClassDevsWFn SetupDiGetClassDevsW;
+    SetupDiEnumDeviceInfoFn SetupDiEnumDeviceInfo;
+    SetupDiGetDeviceRegistryPropertyWFn SetupDiGetDeviceRegistryPropertyW;
+    SetupDiGetDeviceInterfaceDetailWFn SetupDiGetDeviceInterfaceDetailW;
+    SetupDiDestroyDeviceInfoListFn SetupDiDestroyDeviceInfoList;
+    SetupDiGetDevicePropertyWFn SetupDiGetDevicePropertyW;
+    SetupGetInfDriverStoreLocationWFn SetupGetInfDriverStoreLocationW;
+
+    // "gdi32.dll"
+    HMODULE Gdi32;
+    D3DKMTEnumAdapters2Fn D3DKMTEnumAdapters2;
+    D3DKMTQueryAdapterInfoFn D3DKMTQueryAdapterInfo;
 };
 
 extern LateBoundSystemFunctionTable LateBoundSystemFunctions;
@@ -32,10 +51,12 @@ extern LateBoundSystemFunctionTable LateBoundSystemFunctions;
 // Binds a library slot: returns 1 when the slot holds a handle afterwards.
 int BindSystemLibrary(HMODULE* slot, LPCWSTR libraryName);
 
-// Binds one function slot of a bound library: returns 1 when the slot holds a
-// pointer afterwards. A found pointer is never looked up again.
+// Looks a function up in a bound library (GetProcAddress): the pointer, or null
+// with the lookup's last-error code.
 FARPROC LookUpSystemFunction(HMODULE library, const char* functionName);
 
+// Binds one function slot of a bound library: returns 1 when the slot holds a
+// pointer afterwards. A found pointer is never looked up again.
 template <typename Function>
 int BindSystemFunction(HMODULE library, Function* slot, const char* functionName)
 {
@@ -47,3 +68,5 @@ int BindSystemFunction(HMODULE library, Function* slot, const char* functionName
 // The names the libraries are loaded by.
 #define ADVAPI32_LIBRARY WSTR("Advapi32.dll")
 #define SHELL32_LIBRARY WSTR("Shell32.dll")
+#define SETUPAPI_LIBRARY WSTR("Setupapi.dll")
+#define GDI32_LIBRARY WSTR("gdi32.dll")

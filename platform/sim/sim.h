@@ -73,6 +73,7 @@ int OpenRegistryKeys();
 // ---- local heap
 size_t LiveBlocks();                 // blocks from LocalAlloc not yet freed
 size_t AllocationCount();            // LocalAlloc calls so far, failed ones included
+size_t BlockBytes(const void* block); // size asked for a live block, 0 if it is not live
 // Make the n-th LocalAlloc from now (1 = the next) fail with ERROR_NOT_ENOUGH_MEMORY.
 // 0 cancels.
 void FailAllocation(size_t nth);

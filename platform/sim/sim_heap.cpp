@@ -11,6 +11,12 @@ namespace sim {
 size_t LiveBlocks() { return TheWorld().liveBlocks.size(); }
 size_t AllocationCount() { return TheWorld().allocations; }
 
+size_t BlockBytes(const void* block)
+{
+    auto found = TheWorld().liveBlocks.find(const_cast<void*>(block));
+    return found == TheWorld().liveBlocks.end() ? 0 : found->second;
+}
+
 void FailAllocation(size_t nth)
 {
     World& w = TheWorld();

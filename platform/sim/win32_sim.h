@@ -154,3 +154,96 @@ HLOCAL WINAPI LocalFree(HLOCAL block);
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
+
+// ---- Device setup, service control and kernel graphics (reached only through
+// LateBoundSystemFunctions; the functions themselves are not declared here).
+typedef uint32_t ULONG;
+typedef ULONG* PULONG;
+typedef int64_t LONG_PTR;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+static_assert(sizeof(GUID) == 16, "GUID is 16 bytes");
+
+// Device information sets
+typedef void* HDEVINFO;
+struct SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+};
+typedef SP_DEVINFO_DATA* PSP_DEVINFO_DATA;
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA is 32 bytes on 64-bit Windows");
+
+struct SP_DEVICE_INTERFACE_DATA {
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    ULONG_PTR Reserved;
+};
+typedef SP_DEVICE_INTERFACE_DATA* PSP_DEVICE_INTERFACE_DATA;
+struct SP_DEVICE_INTERFACE_DETAIL_DATA_W {
+    DWORD cbSize;
+    WCHAR DevicePath[1];
+};
+typedef SP_DEVICE_INTERFACE_DETAIL_DATA_W* PSP_DEVICE_INTERFACE_DETAIL_DATA_W;
+
+typedef ULONG DEVPROPTYPE;
+typedef ULONG DEVPROPID;
+struct DEVPROPKEY {
+    GUID fmtid;
+    DEVPROPID pid;
+};
+#define DEVPROP_TYPE_STRING 0x00000012u
+
+#define DIGCF_DEFAULT 0x00000001u
+#define DIGCF_PRESENT 0x00000002u
+#define DIGCF_ALLCLASSES 0x00000004u
+#define DIGCF_PROFILE 0x00000008u
+#define DIGCF_DEVICEINTERFACE 0x00000010u
+
+#define SPDRP_DEVICEDESC 0x00000000u
+#define SPDRP_HARDWAREID 0x00000001u
+#define SPDRP_COMPATIBLEIDS 0x00000002u
+#define SPDRP_SERVICE 0x00000004u
+#define SPDRP_CLASS 0x00000007u
+#define SPDRP_CLASSGUID 0x00000008u
+#define SPDRP_DRIVER 0x00000009u
+#define SPDRP_UPPERFILTERS 0x00000011u
+#define SPDRP_LOWERFILTERS 0x00000012u
+
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_INVALID_USER_BUFFER 1784L
+
+// Service control manager
+struct SimServiceHandle;
+typedef SimServiceHandle* SC_HANDLE;
+struct QUERY_SERVICE_CONFIGW {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPWSTR lpBinaryPathName;
+    LPWSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPWSTR lpDependencies;
+    LPWSTR lpServiceStartName;
+    LPWSTR lpDisplayName;
+};
+typedef QUERY_SERVICE_CONFIGW* LPQUERY_SERVICE_CONFIGW;
+
+#define GENERIC_READ 0x80000000u
+#define SERVICE_KERNEL_DRIVER 0x00000001u
+#define SERVICE_FILE_SYSTEM_DRIVER 0x00000002u
+#define SERVICE_WIN32_OWN_PROCESS 0x00000010u
+#define SERVICE_WIN32_SHARE_PROCESS 0x00000020u
+#define SERVICE_DEMAND_START 0x00000003u
+#define SERVICE_ERROR_NORMAL 0x00000001u

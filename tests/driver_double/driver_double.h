@@ -26,6 +26,7 @@
 //                     traces what it received.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -83,6 +84,60 @@ int ParseDriverScenario(const std::string& text, DriverScenario* scenario);
 
 // A sample 128-byte EDID with a valid checksum (a 1920x1080 monitor).
 std::vector<uint8_t> SampleEdid();
+
+// ---- additions to the contract above
+
+// Interface ids the double answers (the driver API's own numbers).
+enum DriverDoubleInterfaceId : uint32_t {
+    DRIVER_DOUBLE_ID_INITIALIZE = 0x0150E828u,
+    DRIVER_DOUBLE_ID_ALTERNATE_INITIALIZE = 0xAD298D3Fu,
+    DRIVER_DOUBLE_ID_PRE_CALL_HOOK = 0x33C7358Cu,
+    DRIVER_DOUBLE_ID_POST_CALL_HOOK = 0x593E8644u,
+    DRIVER_DOUBLE_ID_GET_EDID = 0x37D32E69u,
+    DRIVER_DOUBLE_ID_ENUM_PHYSICAL_GPUS = 0xE5AC921Fu,
+    DRIVER_DOUBLE_ID_GET_CONNECTED_DISPLAY_IDS = 0x0078DBA2u,
+    DRIVER_DOUBLE_ID_SET_EDID = 0xE83D6456u,
+    DRIVER_DOUBLE_ID_GET_BUS_ID = 0x1BE0B8E5u,
+    DRIVER_DOUBLE_ID_GET_BUS_SLOT_ID = 0x2A0A350Fu,
+};
+
+// Trace formats in detail:
+//   <id>, <output id>   lower-case hex: ids with 8 digits ("QueryInterface 0x0150e828"),
+//                       output ids without padding ("SetEDID 0 0x2 256");
+//   <gpu>               the GPU's index in decimal; a handle the double never
+//                       handed out is shown as "0x<handle>" in hex;
+//   <size>              the record's size field in decimal, "-" for a null record;
+//   <context>           lower-case hex without padding; <status> signed decimal.
+// Details of the behaviour:
+//   - GPU handles are 0x1000 + index * 0x10 (DriverDoubleGpuHandle); any other
+//     value fails with failStatus. EnumPhysicalGPUs writes at most 64 handles
+//     even when reportedCount is larger.
+//   - An output id must have exactly one bit set, an EDID record must carry the
+//     version word 0x00030110 (byte 0), else failStatus. The double reads the
+//     record at raw byte offsets (data at 4..259, size at 260), not through the
+//     client's declaration.
+//   - SetEDID with a size above 256 fails with failStatus; a size from 1 to 256
+//     stores that many data bytes (the tool always sends 256).
+//   - GetConnectedDisplayIds never writes through the id array (only the count).
+//   - null out-pointers fail with failStatus.
+//   - The alternate initialise entry traces its argument and returns initStatus.
+
+// The handle the double gives the GPU at this index.
+void* DriverDoubleGpuHandle(size_t index);
+
+// Append every trace line also to this file (empty: no file). Used by the
+// windows build's nvapi64.dll.
+void SetDriverDoubleTraceFile(const std::string& path);
+
+// Further scenario directives:
+//   context 0x<value>                      hookContextValue
+//   edid <output bit> sample               SampleEdid() as the monitor EDID
+// Numbers are decimal (with an optional '-') or hex with 0x. Repeated edid lines
+// for the same output append their bytes (a 256-byte EDID may span lines); an
+// output's EDID holds at most 256 bytes. ParseDriverScenario starts from a
+// default DriverScenario with no GPUs, and writes *scenario only on success.
+// On failure, *errorLine (if given) receives the 1-based number of the bad line.
+int ParseDriverScenarioAt(const std::string& text, DriverScenario* scenario, int* errorLine);
 
 #ifndef _WIN32
 // Native build: registers the double as a module at this path (default

@@ -1,0 +1,10 @@
+# No edid.bin in the current directory: the run stops after clearing, exit -1.
+run_case() {
+    PREFIX_NAME=win10
+    install_driver
+    use_scenario one_gpu.txt
+    run_tool
+    expect_stdout edid_missing.txt
+    expect_exit 255
+    ! grep -q "SetEDID 0 0x1 256" "$WORK/trace.txt" || fail "an EDID was set without a file"
+}
