@@ -22,8 +22,8 @@ struct LateBoundSystemFunctionTable {
     RegEnumValueWFn RegEnumValueW;
     RegCloseKeyFn RegCloseKey;
     OpenSCManagerWFn OpenSCManagerW;
-    QueryServiceConfigWFn QueryServiceConfigW;
     OpenServiceWFn OpenServiceW;
+    QueryServiceConfigWFn QueryServiceConfigW;
     CloseServiceHandleFn CloseServiceHandle;
 
     // "Shell32.dll"

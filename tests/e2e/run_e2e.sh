@@ -78,6 +78,21 @@ run_tool() {
         wine "$(winpath "$WORK/app/edidload.exe")" </dev/null >"$WORK/stdout.txt" 2>"$WORK/stderr.txt")
     EXIT_CODE=$?
     WINEPREFIX=$PREFIXES/$PREFIX_NAME wineserver -w
+    # The double writes its trace in text mode: compare lines without the \r.
+    if [ -f "$WORK/trace.txt" ]; then
+        tr -d '\r' <"$WORK/trace.txt" >"$WORK/trace.lf" && mv "$WORK/trace.lf" "$WORK/trace.txt"
+    fi
+}
+
+# Runs a Windows-side test program of the build under Wine; its exit code in EXIT_CODE.
+run_windows_test() {
+    local program=$1
+    shift
+    (cd "$WORK/cwd" && WINEPREFIX=$PREFIXES/$PREFIX_NAME \
+        wine "$(winpath "$BUILD/$program")" "$@" </dev/null >"$WORK/stdout.txt" 2>"$WORK/stderr.txt")
+    EXIT_CODE=$?
+    WINEPREFIX=$PREFIXES/$PREFIX_NAME wineserver -w
+    tr -d '\r' <"$WORK/stdout.txt"
 }
 
 # Byte for byte: the expected text (written with \n) with every newline as the
@@ -93,6 +108,7 @@ expect_exit() { [ "$EXIT_CODE" = "$1" ] || fail "exit code $EXIT_CODE, expected 
 expect_no_marker() { [ ! -e "$MARKER" ] || fail "a planted DLL was loaded: $(cat "$MARKER")"; }
 expect_marker() { [ -e "$MARKER" ] || fail "the marker DLL did not leave its marker"; }
 expect_trace() { grep -qxF "$1" "$WORK/trace.txt" || fail "driver trace lacks: $1"; }
+expect_no_trace() { ! grep -qxF "$1" "$WORK/trace.txt" || fail "driver trace has: $1"; }
 
 # shellcheck source=/dev/null
 . "$CASE_FILE"

@@ -6,5 +6,6 @@ run_case() {
     run_tool
     expect_stdout edid_missing.txt
     expect_exit 255
-    ! grep -q "SetEDID 0 0x1 256" "$WORK/trace.txt" || fail "an EDID was set without a file"
+    expect_trace "SetEDID 0 0x80000000 0"
+    expect_no_trace "SetEDID 0 0x1 256"
 }
