@@ -105,9 +105,14 @@ HMODULE LoadSystemModule(LPCWSTR moduleName, DWORD flags)
         return LoadLibraryExW(moduleName, nullptr, flags | LOAD_LIBRARY_SEARCH_SYSTEM32);
 
     // Below Windows 8 the system-directory flag may be unknown: use the full path.
+    // A path that cannot be built fails the request with the code its
+    // allocation left: the bare name with these flags would be looked up along
+    // the standard search order, the application's directory first.
     flags &= ~static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32);
     path = BuildSystemModulePath(moduleName);
-    module = LoadLibraryExW(path != nullptr ? path : moduleName, nullptr, flags);
+    if (path == nullptr)
+        return nullptr;
+    module = LoadLibraryExW(path, nullptr, flags);
     LocalFree(path);
     return module;
 }

@@ -349,10 +349,11 @@ TEST_P(Windows7AllocationFailure, FreesEveryPathAndFailsClosed)
 
     std::vector<std::string> loads = LoadCalls();
     if (failing == 7) {
-        // The module path: the bare name is loaded, 0x800 cleared.
-        EXPECT_NE(module, nullptr);
-        ASSERT_FALSE(loads.empty());
-        EXPECT_EQ(loads.back(), "LoadLibraryExW x.dll 0x0");
+        // The module path: the request fails; the bare name is never loaded.
+        EXPECT_EQ(module, nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+        EXPECT_EQ(loads.size(), 6u);
+        EXPECT_EQ(sim::CountCalls("LoadLibraryExW x.dll"), 0u);
         return;
     }
     // A dependency path: that library is not loaded by any other name, the
@@ -375,20 +376,25 @@ TEST_P(Windows7AllocationFailure, FreesEveryPathAndFailsClosed)
 
 INSTANTIATE_TEST_SUITE_P(EveryAllocation, Windows7AllocationFailure, ::testing::Range(1, 8));
 
-TEST_F(LoaderScenario, ModulePathFailureOnWindows7LoadsTheBareNameWithoutTheSystemDirectoryFlag)
+// Without its full path the module is not loaded at all: the bare name without
+// the system-directory flag would be searched for in the application's
+// directory first, where a planted copy waits.
+TEST_F(LoaderScenario, ModulePathFailureOnWindows7NeverLoadsThePlantedCopy)
 {
     RunOnWindows7();
     AddSystemModule(u"x.dll");
+    sim::AddModule(u"C:\\Tools\\x.dll");  // beside the program
     EXPECT_NE(LoadSystemModule(u"x.dll", 0), nullptr);
+    EXPECT_FALSE(sim::IsLoaded(u"C:\\Tools\\x.dll"));
     sim::ClearCallLog();
 
     sim::FailAllocation(1);
-    EXPECT_NE(LoadSystemModule(u"x.dll", LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_AS_DATAFILE |
-                                             LOAD_LIBRARY_SEARCH_DEFAULT_DIRS),
-              nullptr);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(LoadSystemModule(u"x.dll", LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_AS_DATAFILE), nullptr);
 
-    std::vector<std::string> expected = {"LoadLibraryExW x.dll 0x2"};
-    EXPECT_EQ(LoadCalls(), expected);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_TRUE(LoadCalls().empty());
+    EXPECT_FALSE(sim::IsLoaded(u"C:\\Tools\\x.dll"));
 }
 
 // ---- system-directory paths
