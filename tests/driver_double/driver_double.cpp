@@ -52,8 +52,13 @@ static std::string HexText(uint64_t value, int digits)
     return buffer;
 }
 
+// Is the trace on? Callers test it before they build a line.
+static bool Tracing() { return CurrentScenario.traceEnabled; }
+
 static void Trace(const std::string& line)
 {
+    if (!Tracing())
+        return;
     CurrentTrace.push_back(line);
     if (!TraceFilePath.empty()) {
         // Opened per line, so that the trace is complete whenever the process ends.
@@ -76,6 +81,7 @@ void* DriverDoubleGpuHandle(size_t index)
 }
 
 // The GPU behind a handle, or null for a handle the double never handed out.
+// The trace name is built only while the trace is on.
 static DoubleGpu* FindGpu(void* handle, std::string* traceName)
 {
     uintptr_t value = reinterpret_cast<uintptr_t>(handle);
@@ -86,7 +92,8 @@ static DoubleGpu* FindGpu(void* handle, std::string* traceName)
         if (index < CurrentScenario.gpus.size())
             gpu = &CurrentScenario.gpus[index];
     }
-    *traceName = gpu != nullptr ? std::to_string(index) : HexText(value, 0);
+    if (Tracing())
+        *traceName = gpu != nullptr ? std::to_string(index) : HexText(value, 0);
     return gpu;
 }
 
@@ -110,21 +117,24 @@ static int32_t DoubleInitialize(void)
 
 static int32_t DoubleAlternateInitialize(uint32_t argument)
 {
-    Trace("AlternateInitialize " + std::to_string(argument));
+    if (Tracing())
+        Trace("AlternateInitialize " + std::to_string(argument));
     return CurrentScenario.initStatus;
 }
 
 static void DoublePreCallHook(uint32_t interfaceId, uint64_t* context)
 {
-    Trace("PreCallHook " + HexText(interfaceId, 8));
+    if (Tracing())
+        Trace("PreCallHook " + HexText(interfaceId, 8));
     if (context != nullptr)
         *context = CurrentScenario.hookContextValue;
 }
 
 static void DoublePostCallHook(uint32_t interfaceId, uint64_t context, int32_t status)
 {
-    Trace("PostCallHook " + HexText(interfaceId, 8) + " " + HexText(context, 0) + " " +
-          std::to_string(status));
+    if (Tracing())
+        Trace("PostCallHook " + HexText(interfaceId, 8) + " " + HexText(context, 0) + " " +
+              std::to_string(status));
 }
 
 static int32_t DoubleEnumPhysicalGPUs(void* handles, uint32_t* count)
@@ -150,7 +160,8 @@ static int32_t DoubleGetConnectedDisplayIds(void* gpuHandle, void* displayIds, u
     (void)flags;
     std::string name;
     DoubleGpu* gpu = FindGpu(gpuHandle, &name);
-    Trace("GetConnectedDisplayIds " + name);
+    if (Tracing())
+        Trace("GetConnectedDisplayIds " + name);
     if (gpu == nullptr || count == nullptr)
         return CurrentScenario.failStatus;
     if (gpu->queryStatus != 0)
@@ -163,7 +174,8 @@ static int32_t DoubleGetBusId(void* gpuHandle, uint32_t* busId)
 {
     std::string name;
     DoubleGpu* gpu = FindGpu(gpuHandle, &name);
-    Trace("GetBusId " + name);
+    if (Tracing())
+        Trace("GetBusId " + name);
     if (gpu == nullptr || busId == nullptr)
         return CurrentScenario.failStatus;
     if (gpu->queryStatus != 0)
@@ -176,7 +188,8 @@ static int32_t DoubleGetBusSlotId(void* gpuHandle, uint32_t* slotId)
 {
     std::string name;
     DoubleGpu* gpu = FindGpu(gpuHandle, &name);
-    Trace("GetBusSlotId " + name);
+    if (Tracing())
+        Trace("GetBusSlotId " + name);
     if (gpu == nullptr || slotId == nullptr)
         return CurrentScenario.failStatus;
     if (gpu->queryStatus != 0)
@@ -190,8 +203,9 @@ static int32_t DoubleSetEdid(void* gpuHandle, uint32_t outputId, void* record)
     std::string name;
     DoubleGpu* gpu = FindGpu(gpuHandle, &name);
     uint32_t size = record != nullptr ? ReadRecordWord(record, EdidRecordSizeOffset) : 0;
-    Trace("SetEDID " + name + " " + HexText(outputId, 0) + " " +
-          (record != nullptr ? std::to_string(size) : std::string("-")));
+    if (Tracing())
+        Trace("SetEDID " + name + " " + HexText(outputId, 0) + " " +
+              (record != nullptr ? std::to_string(size) : std::string("-")));
     const int32_t fail = CurrentScenario.failStatus;
     if (gpu == nullptr || record == nullptr || !IsSingleOutput(outputId))
         return fail;
@@ -213,7 +227,8 @@ static int32_t DoubleGetEdid(void* gpuHandle, uint32_t outputId, void* record)
 {
     std::string name;
     DoubleGpu* gpu = FindGpu(gpuHandle, &name);
-    Trace("GetEDID " + name + " " + HexText(outputId, 0));
+    if (Tracing())
+        Trace("GetEDID " + name + " " + HexText(outputId, 0));
     const int32_t fail = CurrentScenario.failStatus;
     if (gpu == nullptr || record == nullptr || !IsSingleOutput(outputId))
         return fail;
@@ -244,7 +259,8 @@ static void* AsAddress(Function function)
 
 void* DriverDoubleQueryInterface(uint32_t interfaceId)
 {
-    Trace("QueryInterface " + HexText(interfaceId, 8));
+    if (Tracing())
+        Trace("QueryInterface " + HexText(interfaceId, 8));
     const DriverScenario& s = CurrentScenario;
     if (s.notOffered.count(interfaceId) != 0)
         return nullptr;

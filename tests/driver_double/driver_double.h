@@ -55,6 +55,9 @@ struct DriverScenario {
     uint64_t hookContextValue = 0x1234567890abcdefull;
     std::set<uint32_t> notOffered;       // interface ids answered with null
     std::vector<DoubleGpu> gpus;
+    // false: the double neither builds nor keeps trace lines, so that a long
+    // run of calls (a benchmark) costs no trace work and grows no memory.
+    bool traceEnabled = true;
 };
 
 // The scenario the double runs on, and its trace of calls, one line each:
