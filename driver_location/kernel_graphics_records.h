@@ -84,8 +84,10 @@ struct D3DDDI_QUERYREGISTRY_INFO {
 // The block handed to the driver store path query, and the characters of
 // output (terminator included) it leaves room for.
 #define KERNEL_GRAPHICS_REGISTRY_QUERY_BYTES 1074
-#define KERNEL_GRAPHICS_REGISTRY_OUTPUT_CHARS \
-    ((KERNEL_GRAPHICS_REGISTRY_QUERY_BYTES - offsetof(D3DDDI_QUERYREGISTRY_INFO, OutputString)) / sizeof(WCHAR))
+#define KERNEL_GRAPHICS_REGISTRY_OUTPUT_CHARS                        \
+    ((KERNEL_GRAPHICS_REGISTRY_QUERY_BYTES -                         \
+      offsetof(D3DDDI_QUERYREGISTRY_INFO, OutputString)) /           \
+     sizeof(WCHAR))
 
 static_assert(sizeof(D3DKMT_ADAPTERINFO) == 20, "D3DKMT_ADAPTERINFO is 20 bytes");
 static_assert(offsetof(D3DKMT_ENUMADAPTERS2, pAdapters) == 8, "pAdapters at byte 8");

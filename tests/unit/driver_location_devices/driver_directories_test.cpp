@@ -102,7 +102,9 @@ TEST_P(LoadedFileNames, AreCutAtTheirLastBackslash)
     LoadModule(StoreDirectory1 + u"\\nvldumd.dll");
     sim::SetModuleFileNameAnswer(first, c.firstModuleFileName);
 
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(LoadedDirectory(), c.directory);
+    EXPECT_EQ(GetLastError(), 0xdeadbeefu);  // every module asked for is loaded
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -264,6 +266,7 @@ struct AnswerCase {
     sim::Path answer;
     bool terminated;
     std::string expected;
+    bool answered;  // a terminated answer came back: CopySystemDirectory ran and cleared the code
 };
 
 std::ostream& operator<<(std::ostream& out, const AnswerCase& c) { return out << c.name; }
@@ -276,7 +279,9 @@ TEST_P(DriverStoreAnswers, FillTheBufferOnlyWithAWholePath)
     int adapter = sim::AddAdapter(2, Vendor10DE);
     sim::SetAdapterDriverStorePath(adapter, c.answer, c.terminated);
 
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(AdapterPath(), c.expected);
+    EXPECT_EQ(GetLastError(), c.answered ? static_cast<DWORD>(ERROR_SUCCESS) : 0xdeadbeefu);
 }
 
 sim::Path Repeat(char16_t c, size_t count) { return sim::Path(count, c); }
@@ -287,31 +292,33 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, DriverStoreAnswers,
     ::testing::Values(
         AnswerCase{"PrefixInMixedCase", u"\\SystemRoot\\System32\\DriverStore\\x", true,
-                   "C:\\Windows\\system32\\DriverStore\\x"},
+                   "C:\\Windows\\system32\\DriverStore\\x", true},
         AnswerCase{"PrefixInUpperCase", u"\\SYSTEMROOT\\SYSTEM32\\DriverStore\\x", true,
-                   "C:\\Windows\\system32\\DriverStore\\x"},
+                   "C:\\Windows\\system32\\DriverStore\\x", true},
         AnswerCase{"PrefixInLowerCase", u"\\systemroot\\system32\\DriverStore\\x", true,
-                   "C:\\Windows\\system32\\DriverStore\\x"},
-        AnswerCase{"PrefixAlone", u"\\SystemRoot\\system32\\", true, "C:\\Windows\\system32"},
-        AnswerCase{"PathWithoutPrefixIsKept", u"D:\\Drivers\\x", true, "D:\\Drivers\\x"},
+                   "C:\\Windows\\system32\\DriverStore\\x", true},
+        AnswerCase{"PrefixAlone", u"\\SystemRoot\\system32\\", true, "C:\\Windows\\system32", true},
+        AnswerCase{"PathWithoutPrefixIsKept", u"D:\\Drivers\\x", true, "D:\\Drivers\\x", true},
         AnswerCase{"PrefixWithoutItsLastBackslashIsNoPrefix", u"\\SystemRoot\\system32", true,
-                   "\\SystemRoot\\system32"},
+                   "\\SystemRoot\\system32", true},
         AnswerCase{"OtherRootIsKept", u"\\SystemRoot\\SysWOW64\\x", true,
-                   "\\SystemRoot\\SysWOW64\\x"},
+                   "\\SystemRoot\\SysWOW64\\x", true},
         AnswerCase{"ReplacedPathOf260CharactersFits",
                    u"\\SystemRoot\\system32\\" + Repeat(u'a', 240), true,
-                   "C:\\Windows\\system32\\" + std::string(240, 'a')},
+                   "C:\\Windows\\system32\\" + std::string(240, 'a'), true},
         AnswerCase{"ReplacedPathOf261CharactersIsNoAnswer",
-                   u"\\SystemRoot\\system32\\" + Repeat(u'a', 241), true, ""},
+                   u"\\SystemRoot\\system32\\" + Repeat(u'a', 241), true, "", true},
         AnswerCase{"PathOf260CharactersFits", u"D:\\" + Repeat(u'b', 257), true,
-                   "D:\\" + std::string(257, 'b')},
-        AnswerCase{"PathOf261CharactersIsNoAnswer", u"D:\\" + Repeat(u'b', 258), true, ""},
-        AnswerCase{"LongestTerminatedAnswerIsNoAnswer", u"D:\\" + Repeat(u'b', 261), true, ""},
-        AnswerCase{"AnswerTooLongForTheOutputAreaIsNoAnswer", u"D:\\" + Repeat(u'b', 300), true, ""},
-        AnswerCase{"UnterminatedAnswerFillingTheOutputAreaIsNoAnswer", Repeat(u'c', 265), false, ""},
-        AnswerCase{"UnterminatedLongerAnswerIsNoAnswer", u"D:\\" + Repeat(u'c', 400), false, ""},
+                   "D:\\" + std::string(257, 'b'), true},
+        AnswerCase{"PathOf261CharactersIsNoAnswer", u"D:\\" + Repeat(u'b', 258), true, "", true},
+        AnswerCase{"LongestTerminatedAnswerIsNoAnswer", u"D:\\" + Repeat(u'b', 261), true, "", true},
+        AnswerCase{"AnswerTooLongForTheOutputAreaIsNoAnswer", u"D:\\" + Repeat(u'b', 300), true, "", false},
+        AnswerCase{"UnterminatedAnswerFillingTheOutputAreaIsNoAnswer", Repeat(u'c', 265), false, "", false},
+        AnswerCase{"UnterminatedLongerAnswerIsNoAnswer", u"D:\\" + Repeat(u'c', 400), false, "", false},
+        AnswerCase{"UnterminatedAnswerWithThePrefixIsNoAnswer",
+                   u"\\SystemRoot\\system32\\" + Repeat(u'c', 244), false, "", false},
         AnswerCase{"ShortAnswerWithoutTerminatorEndsInTheZeroFill", u"D:\\Drivers\\x", false,
-                   "D:\\Drivers\\x"}),
+                   "D:\\Drivers\\x", true}),
     [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DevicesScenario, LongerSystemDirectoryCanMakeTheReplacedPathNoAnswer)
@@ -533,8 +540,11 @@ TEST_P(InfLocations, GiveTheDirectoryUpToTheLastBackslash)
 {
     GetParam().arrange();
 
+    SetLastError(0xdeadbeef);
     LPWSTR directory = GetDriverStoreDirectory();
     EXPECT_EQ(Text(directory), GetParam().expected);
+    // Cleared with a result; without one, what the set's destruction left.
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     LocalFree(directory);
 }
 
