@@ -68,8 +68,10 @@ void GetLoadedDriverDirectory(WCHAR directory[DIRECTORY_BUFFER_CHARS])
         HMODULE module = GetModuleHandleW(LoadedDriverModuleNames[i]);
         if (module == nullptr)
             continue;
+        // A name the buffer cut short (the count is then MAX_PATH) would be cut
+        // again at an ancestor's backslash: it does not qualify.
         DWORD length = GetModuleFileNameW(module, directory, MAX_PATH);
-        if (length == 0 || length > MAX_PATH)
+        if (length == 0 || length >= MAX_PATH)
             continue;
         if (!IsAbsolutePath(directory))
             continue;
@@ -95,7 +97,7 @@ void QueryAdapterDriverStorePath(WCHAR directory[DIRECTORY_BUFFER_CHARS])
     D3DKMT_ENUMADAPTERS2 enumeration;
     D3DKMT_ADAPTERINFO* adapters = nullptr;
     ULONG capacity = 0;
-    ULONG count = 0;
+    ULONG count = 0;  // adapters enumerated, whose handles are open
     int selected = 0;
     D3DKMT_HANDLE adapter = 0;
     D3DKMT_QUERYADAPTERINFO query;
@@ -110,7 +112,8 @@ void QueryAdapterDriverStorePath(WCHAR directory[DIRECTORY_BUFFER_CHARS])
     directory[0] = 0;
     if (!BindSystemLibrary(&api.Gdi32, GDI32_LIBRARY) ||
         !BindSystemFunction(api.Gdi32, &api.D3DKMTEnumAdapters2, "D3DKMTEnumAdapters2") ||
-        !BindSystemFunction(api.Gdi32, &api.D3DKMTQueryAdapterInfo, "D3DKMTQueryAdapterInfo"))
+        !BindSystemFunction(api.Gdi32, &api.D3DKMTQueryAdapterInfo, "D3DKMTQueryAdapterInfo") ||
+        !BindSystemFunction(api.Gdi32, &api.D3DKMTCloseAdapter, "D3DKMTCloseAdapter"))
         return;
 
     std::memset(&enumeration, 0, sizeof enumeration);
@@ -185,6 +188,13 @@ void QueryAdapterDriverStorePath(WCHAR directory[DIRECTORY_BUFFER_CHARS])
         std::memcpy(directory, path, (static_cast<size_t>(length) + 1) * sizeof(WCHAR));
 
 done:
+    // The enumeration opened a handle per adapter: close every one.
+    for (ULONG i = 0; i < count; ++i) {
+        D3DKMT_CLOSEADAPTER close;
+        close.hAdapter = adapters[i].hAdapter;
+        if (close.hAdapter != 0)
+            (void)api.D3DKMTCloseAdapter(&close);
+    }
     LocalFree(joined);
     LocalFree(systemDirectory);
     LocalFree(registryQuery);

@@ -17,6 +17,12 @@ struct D3DKMT_LUID {
 };
 
 // One element of the adapter array; only hAdapter is read.
+// What D3DKMTCloseAdapter releases: a handle D3DKMTEnumAdapters2 opened.
+struct D3DKMT_CLOSEADAPTER {
+    D3DKMT_HANDLE hAdapter;
+};
+static_assert(sizeof(D3DKMT_CLOSEADAPTER) == 4, "D3DKMT_CLOSEADAPTER is 4 bytes");
+
 struct D3DKMT_ADAPTERINFO {
     D3DKMT_HANDLE hAdapter;
     D3DKMT_LUID AdapterLuid;

@@ -16,6 +16,7 @@ errno_t fopen_s(FILE** stream, const char* fileName, const char* mode)
 }
 #endif
 
+#ifndef _MSC_VER
 extern "C" size_t __cdecl fread_s(void* buffer, size_t bufferSize, size_t elementSize,
                                   size_t count, FILE* stream)
 {
@@ -31,3 +32,4 @@ extern "C" size_t __cdecl fread_s(void* buffer, size_t bufferSize, size_t elemen
     }
     return std::fread(buffer, elementSize, count, stream);
 }
+#endif

@@ -19,5 +19,7 @@ errno_t fopen_s(FILE** stream, const char* fileName, const char* mode);
 // bytes is bufferSize. The size is checked before anything is read: if the
 // request does not fit, nothing is read and 0 is returned. Returns the number
 // of whole elements read.
+#ifndef _MSC_VER  // the Visual C++ runtime has its own
 extern "C" size_t __cdecl fread_s(void* buffer, size_t bufferSize, size_t elementSize,
                                   size_t count, FILE* stream);
+#endif

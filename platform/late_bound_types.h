@@ -19,6 +19,7 @@ typedef LONG(WINAPI* SHGetFolderPathWFn)(HWND owner, int csidl, HANDLE token, DW
 // (driver_location/kernel_graphics_records.h); only pointers to them appear here.
 struct D3DKMT_ENUMADAPTERS2;
 struct D3DKMT_QUERYADAPTERINFO;
+struct D3DKMT_CLOSEADAPTER;
 
 // "Setupapi.dll": device information sets and device properties.
 typedef HDEVINFO(WINAPI* SetupDiGetClassDevsWFn)(const GUID* classGuid, LPCWSTR enumerator,
@@ -54,3 +55,4 @@ typedef BOOL(WINAPI* CloseServiceHandleFn)(SC_HANDLE handle);
 // "gdi32.dll": the kernel graphics adapter interface.
 typedef NTSTATUS(WINAPI* D3DKMTEnumAdapters2Fn)(D3DKMT_ENUMADAPTERS2* adapters);
 typedef NTSTATUS(WINAPI* D3DKMTQueryAdapterInfoFn)(const D3DKMT_QUERYADAPTERINFO* query);
+typedef NTSTATUS(WINAPI* D3DKMTCloseAdapterFn)(const D3DKMT_CLOSEADAPTER* adapter);

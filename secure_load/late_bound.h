@@ -44,6 +44,7 @@ struct LateBoundSystemFunctionTable {
     HMODULE Gdi32;
     D3DKMTEnumAdapters2Fn D3DKMTEnumAdapters2;
     D3DKMTQueryAdapterInfoFn D3DKMTQueryAdapterInfo;
+    D3DKMTCloseAdapterFn D3DKMTCloseAdapter;
 };
 
 extern LateBoundSystemFunctionTable LateBoundSystemFunctions;

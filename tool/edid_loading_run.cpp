@@ -48,11 +48,11 @@ static long ReadEdidFile(NV_EDID_V3* edid)
 int RunEdidLoading(void)
 {
     NvPhysicalGpuHandle gpus[NVAPI_MAX_PHYSICAL_GPUS];
-    uint32_t gpuCount = 0;
-    uint32_t connectedDisplays = 0;
-    uint32_t busId = 0;
-    uint32_t busSlotId = 0;
-    int targetOutput = 255;
+    uint32_t gpuCount;
+    uint32_t connectedDisplays;
+    uint32_t busId;
+    uint32_t busSlotId;
+    int targetOutput;
     int setFailed = 0;
     NV_EDID_V3 edid;
 

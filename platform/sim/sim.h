@@ -67,6 +67,11 @@ void DeleteRegistryValue(HKEY root, const Path& key, const Path& name);
 void DeleteRegistryKey(HKEY root, const Path& key);
 // The value grows by the given number of bytes right after its next size query.
 void GrowRegistryValueAfterSizeQuery(HKEY root, const Path& key, const Path& name, DWORD bytes);
+// RegEnumValueW on the key fails with the status at every index (as for a key
+// deleted during the walk); 0 cancels.
+void SetEnumValueFailure(HKEY root, const Path& key, DWORD status);
+// RegEnumValueW on the key fails with the status at this one index; 0 cancels.
+void SetEnumValueFailureAt(HKEY root, const Path& key, DWORD index, DWORD status);
 // Keys that are open now (every RegOpenKeyExW not yet closed).
 int OpenRegistryKeys();
 

@@ -22,6 +22,7 @@
 //   OpenSCManagerW 0x<access>                 OpenServiceW <name> 0x<access>
 //   QueryServiceConfigW <name> size|data      CloseServiceHandle <name>|manager
 //   D3DKMTEnumAdapters2 count|fill            D3DKMTQueryAdapterInfo <handle> <type>
+//   D3DKMTCloseAdapter <handle>
 #pragma once
 
 #include "sim.h"
@@ -72,6 +73,8 @@ void SetAdapterDriverStorePath(int adapter, const Path& path, bool terminated = 
 void SetAdapterDriverStoreStatus(int adapter, NTSTATUS status, UINT queryStatus);
 // Statuses of D3DKMTEnumAdapters2: the counting call and the filling call.
 void SetAdapterEnumerationStatus(NTSTATUS countingStatus, NTSTATUS fillingStatus);
+// Adapter handles a filling D3DKMTEnumAdapters2 opened and D3DKMTCloseAdapter has not closed.
+int OpenAdapterHandles();
 
 // ---- loaded modules
 // GetModuleFileNameW answers fileName for the module loaded from modulePath (a

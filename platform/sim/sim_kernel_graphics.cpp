@@ -30,6 +30,7 @@ struct KernelGraphics {
     std::vector<Adapter> adapters;
     NTSTATUS countingStatus = 0;
     NTSTATUS fillingStatus = 0;
+    std::vector<UINT> openHandles;  // opened by a filling enumeration, not yet closed
 };
 
 }  // namespace
@@ -115,6 +116,8 @@ static NTSTATUS WINAPI SimD3DKMTEnumAdapters2(D3DKMT_ENUMADAPTERS2* enumeration)
         info.hAdapter = g.adapters[i].handle;
         info.AdapterLuid.LowPart = 0x1000u + i;
         info.NumOfSources = 1;
+        if (info.hAdapter != 0)
+            g.openHandles.push_back(info.hAdapter);
     }
     enumeration->NumAdapters = count;
     return 0;
@@ -207,11 +210,27 @@ static NTSTATUS WINAPI SimD3DKMTQueryAdapterInfo(const D3DKMT_QUERYADAPTERINFO* 
     }
 }
 
+static NTSTATUS WINAPI SimD3DKMTCloseAdapter(const D3DKMT_CLOSEADAPTER* adapter)
+{
+    Log("D3DKMTCloseAdapter " + (adapter ? std::to_string(adapter->hAdapter) : std::string("(null)")));
+    std::vector<UINT>& open = Graphics().openHandles;
+    for (size_t i = 0; adapter != nullptr && i < open.size(); ++i) {
+        if (open[i] == adapter->hAdapter) {
+            open.erase(open.begin() + static_cast<std::ptrdiff_t>(i));
+            return 0;
+        }
+    }
+    return StatusInvalidParameter;
+}
+
+int OpenAdapterHandles() { return static_cast<int>(Graphics().openHandles.size()); }
+
 Exports KernelGraphicsExports()
 {
     return {
         {"D3DKMTEnumAdapters2", AsExport(&SimD3DKMTEnumAdapters2)},
         {"D3DKMTQueryAdapterInfo", AsExport(&SimD3DKMTQueryAdapterInfo)},
+        {"D3DKMTCloseAdapter", AsExport(&SimD3DKMTCloseAdapter)},
     };
 }
 

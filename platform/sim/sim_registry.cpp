@@ -101,6 +101,22 @@ void GrowRegistryValueAfterSizeQuery(HKEY root, const Path& key, const Path& nam
         value->growAfterSizeQuery = bytes;
 }
 
+void SetEnumValueFailure(HKEY root, const Path& key, DWORD status)
+{
+    AddRegistryKey(root, key);
+    TheWorld().registry[KeyId(root, key)].enumFailure = status;
+}
+
+void SetEnumValueFailureAt(HKEY root, const Path& key, DWORD index, DWORD status)
+{
+    AddRegistryKey(root, key);
+    RegistryKey& k = TheWorld().registry[KeyId(root, key)];
+    if (status == 0)
+        k.enumFailureAt.erase(index);
+    else
+        k.enumFailureAt[index] = status;
+}
+
 int OpenRegistryKeys() { return TheWorld().openKeys; }
 
 static RegistryKey* KeyOf(HKEY key)
@@ -169,6 +185,11 @@ static LSTATUS WINAPI SimRegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, 
     RegistryKey* k = KeyOf(key);
     if (k == nullptr)
         return ERROR_INVALID_HANDLE;
+    if (k->enumFailure != 0)
+        return static_cast<LSTATUS>(k->enumFailure);
+    auto failure = k->enumFailureAt.find(index);
+    if (failure != k->enumFailureAt.end())
+        return static_cast<LSTATUS>(failure->second);
     if (index >= k->values.size())
         return ERROR_NO_MORE_ITEMS;
     const RegistryValue& value = k->values[index];

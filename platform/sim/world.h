@@ -37,6 +37,8 @@ struct RegistryValue {
 
 struct RegistryKey {
     std::vector<RegistryValue> values;  // in creation order, as enumeration gives them
+    DWORD enumFailure = 0;                    // RegEnumValueW status for every index, 0 none
+    std::map<DWORD, DWORD> enumFailureAt;     // index -> RegEnumValueW status
 };
 
 struct World {

@@ -95,6 +95,22 @@ run_windows_test() {
     tr -d '\r' <"$WORK/stdout.txt"
 }
 
+# Runs a Windows-side test program of the build as the tool runs: copied into
+# the program directory app (beside whatever was planted there), from the
+# current directory cwd, with the PATH directory on WINEPATH. Leaves its stdout
+# (without \r) in $WORK/stdout.txt and its exit code in EXIT_CODE.
+run_windows_test_in_app() {
+    local program=$1
+    shift
+    cp "$BUILD/$program" "$WORK/app/$program"
+    (cd "$WORK/cwd" && WINEPREFIX=$PREFIXES/$PREFIX_NAME \
+        WINEPATH="$(winpath "$WORK/path")" \
+        wine "$(winpath "$WORK/app/$program")" "$@" </dev/null >"$WORK/stdout.raw" 2>"$WORK/stderr.txt")
+    EXIT_CODE=$?
+    WINEPREFIX=$PREFIXES/$PREFIX_NAME wineserver -w
+    tr -d '\r' <"$WORK/stdout.raw" >"$WORK/stdout.txt"
+}
+
 # Byte for byte: the expected text (written with \n) with every newline as the
 # console's \r\n.
 expect_stdout() {
@@ -109,6 +125,17 @@ expect_no_marker() { [ ! -e "$MARKER" ] || fail "a planted DLL was loaded: $(cat
 expect_marker() { [ -e "$MARKER" ] || fail "the marker DLL did not leave its marker"; }
 expect_trace() { grep -qxF "$1" "$WORK/trace.txt" || fail "driver trace lacks: $1"; }
 expect_no_trace() { ! grep -qxF "$1" "$WORK/trace.txt" || fail "driver trace has: $1"; }
+
+# The one line of driver_route_check.exe: the module loaded from system32, or
+# the request failed (with the given code, if one is given).
+expect_route_loaded_from_system32() {
+    grep -qiE '^loaded .*\\system32\\nvapi64\.dll$' "$WORK/stdout.txt" ||
+        fail "not loaded from system32: $(cat "$WORK/stdout.txt")"
+}
+expect_route_failed() {
+    grep -qE "^failed ${1:-[0-9]+}\$" "$WORK/stdout.txt" ||
+        fail "expected failed ${1:-<code>}: $(cat "$WORK/stdout.txt")"
+}
 
 # shellcheck source=/dev/null
 . "$CASE_FILE"

@@ -44,6 +44,7 @@ protected:
         EXPECT_EQ(sim::LiveBlocks(), startBlocks_) << "blocks not freed";
         EXPECT_EQ(sim::OpenDeviceInfoSets(), 0) << "device information sets not destroyed";
         EXPECT_EQ(sim::OpenServiceHandles(), 0) << "service handles not closed";
+        EXPECT_EQ(sim::OpenAdapterHandles(), 0) << "adapter handles not closed";
     }
 
     size_t startBlocks_ = 0;

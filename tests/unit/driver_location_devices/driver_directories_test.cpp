@@ -121,6 +121,23 @@ INSTANTIATE_TEST_SUITE_P(
         FileNameCase{"DriveRoot", u"C:\\nvldumdx.dll", "C:"}),
     [](const ::testing::TestParamInfo<FileNameCase>& info) { return std::string(info.param.name); });
 
+// A file name longer than the buffer comes back cut short; cutting that again at
+// its last backslash would give an ancestor of the driver's directory.
+TEST_F(DevicesScenario, FileNameCutShortByTheBufferIsPassedOver)
+{
+    const sim::Path first = StoreDirectory2 + u"\\nvldumdx.dll";
+    LoadModule(first);
+    LoadModule(StoreDirectory1 + u"\\nvldumd.dll");
+    sim::Path deep = u"C:\\Windows\\System32\\DriverStore\\FileRepository";
+    while (deep.size() < 300)
+        deep += u"\\abcdefghij";
+    sim::SetModuleFileNameAnswer(first, deep + u"\\nvldumdx.dll");
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(LoadedDirectory(), Text(StoreDirectory1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));  // left by the platform
+}
+
 TEST_F(DevicesScenario, PassedOverFileNameIsClearedFromTheBuffer)
 {
     const sim::Path first = StoreDirectory2 + u"\\nvldumdx.dll";
@@ -148,10 +165,12 @@ TEST_F(DevicesScenario, AdapterOfAnotherVendorIsPassedOver)
               (std::vector<std::string>{"D3DKMTEnumAdapters2 count", "D3DKMTEnumAdapters2 fill",
                                         "D3DKMTQueryAdapterInfo 1 31",
                                         "D3DKMTQueryAdapterInfo 2 31",
-                                        "D3DKMTQueryAdapterInfo 2 48"}));
+                                        "D3DKMTQueryAdapterInfo 2 48",
+                                        "D3DKMTCloseAdapter 1", "D3DKMTCloseAdapter 2"}));
     EXPECT_EQ(sim::CallsStartingWith("GetProcAddress gdi32.dll"),
               (std::vector<std::string>{"GetProcAddress gdi32.dll D3DKMTEnumAdapters2",
-                                        "GetProcAddress gdi32.dll D3DKMTQueryAdapterInfo"}));
+                                        "GetProcAddress gdi32.dll D3DKMTQueryAdapterInfo",
+                                        "GetProcAddress gdi32.dll D3DKMTCloseAdapter"}));
 }
 
 TEST_F(DevicesScenario, FailingDeviceIdQueryEndsTheWalk)
@@ -343,16 +362,24 @@ TEST_F(DevicesScenario, AnswerKeepsItsPrefixWhenTheSystemDirectoryIsUnavailable)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
+// Each function is needed: without the one that closes the handles the
+// enumeration that opens them is never made.
 TEST_F(DevicesScenario, MissingKernelGraphicsFunctionGivesNothing)
 {
-    int adapter = sim::AddAdapter(2, Vendor10DE);
-    sim::SetAdapterDriverStorePath(adapter, AnswerInSystemRoot);
-    sim::RemoveExport(u"C:\\Windows\\system32\\gdi32.dll", "D3DKMTQueryAdapterInfo");
-
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(AdapterPath(), "");
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-    EXPECT_EQ(sim::CountCalls("D3DKMTEnumAdapters2"), 0u);
+    for (const char* missing : {"D3DKMTQueryAdapterInfo", "D3DKMTCloseAdapter"}) {
+        SCOPED_TRACE(missing);
+        EXPECT_EXIT(
+            {
+                int adapter = sim::AddAdapter(2, Vendor10DE);
+                sim::SetAdapterDriverStorePath(adapter, AnswerInSystemRoot);
+                sim::RemoveExport(u"C:\\Windows\\system32\\gdi32.dll", missing);
+                SetLastError(0xdeadbeef);
+                bool nothing = AdapterPath().empty() && GetLastError() == ERROR_PROC_NOT_FOUND &&
+                               sim::CountCalls("D3DKMTEnumAdapters2") == 0;
+                std::exit(nothing ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
+    }
 }
 
 TEST_F(DevicesScenario, MissingKernelGraphicsLibraryGivesNothing)
