@@ -1,7 +1,9 @@
 # The driver route on Windows 10 (build 18362: the route is taken) with the
 # genuine module in system32 and nvapi64.dll planted beside the program, in the
-# current directory and on PATH: the module loaded is system32's, and no
-# planted copy is ever loaded.
+# current directory and on PATH. Wine has no vendor-0x10DE adapter, so the
+# directory probe's candidate is the bare name, which the planted copy in the
+# current directory answers: the search ends there and the route loads the name
+# by full path from system32. No planted copy is ever loaded.
 run_case() {
     PREFIX_NAME=win10
     install_driver

@@ -89,6 +89,7 @@ TEST_P(AllocationFailures, LeakNothingAndEndAsUntouchedOrWithTheAllocatorsCode)
             EXPECT_EQ(sim::OpenRegistryKeys(), 0);
             EXPECT_EQ(sim::OpenDeviceInfoSets(), 0);
             EXPECT_EQ(sim::OpenServiceHandles(), 0);
+            EXPECT_EQ(sim::OpenAdapterHandles(), 0);
             ExpectOnlyTrustedLoads();
             if (module != nullptr)
                 FreeLibrary(module);

@@ -270,3 +270,26 @@ INSTANTIATE_TEST_SUITE_P(
                     nullptr, ERROR_PATH_NOT_FOUND, {}}));
 
 }  // namespace
+
+namespace {
+
+using namespace route_test;
+
+TEST_F(RouteScenario, NamesWithSeparatorsAreRefusedBeforeAnythingIsAsked)
+{
+    AddDisplayAdapter();
+    const char16_t* names[] = {nullptr, u"sub\\nvx.dll", u"sub/nvx.dll", u"\\nvx.dll"};
+    LPWSTR (*operations[])(LPCWSTR) = {SearchDriverModule, ResolveDriverModulePath};
+    sim::ClearCallLog();
+    for (auto operation : operations) {
+        for (const char16_t* name : names) {
+            SCOPED_TRACE(Text(name));
+            SetLastError(0xdeadbeef);
+            EXPECT_EQ(operation(name), nullptr);
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_ARGUMENTS));
+        }
+    }
+    EXPECT_EQ(sim::CallLog(), std::vector<std::string>{});
+}
+
+}  // namespace

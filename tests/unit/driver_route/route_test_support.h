@@ -192,6 +192,7 @@ inline void ExpectNothingLeftSince(size_t startBlocks)
     EXPECT_EQ(sim::OpenRegistryKeys(), 0) << "registry keys left open";
     EXPECT_EQ(sim::OpenDeviceInfoSets(), 0) << "device information sets left open";
     EXPECT_EQ(sim::OpenServiceHandles(), 0) << "service handles left open";
+    EXPECT_EQ(sim::OpenAdapterHandles(), 0) << "adapter handles left open";
 }
 
 class RouteScenario : public ::testing::Test {
