@@ -3,22 +3,12 @@
 #include "driver_location/display_device.h"
 
 #include "secure_load/late_bound.h"
+#include "secure_load/loader.h"
 #include "secure_load/path_helpers.h"
 
 // The device properties that name services, in the order they are tried.
 static const DWORD ServiceNameProperties[] = {SPDRP_SERVICE, SPDRP_UPPERFILTERS,
                                               SPDRP_LOWERFILTERS};
-
-// Zero bytes added beyond the reported size by data type: one terminator for a
-// string, two for a string list, none for anything else.
-static DWORD TerminatorSlack(DWORD type)
-{
-    if (type == REG_SZ || type == REG_EXPAND_SZ)
-        return 2;
-    if (type == REG_MULTI_SZ)
-        return 4;
-    return 0;
-}
 
 // Allocated copy of the service's file path if the service is exactly a kernel
 // driver whose file is the module, else null. Sets no last-error code of its
@@ -96,9 +86,9 @@ static LPWSTR FindModuleInServiceProperty(LPCWSTR moduleName, HDEVINFO devices,
     api.SetupDiGetDeviceRegistryPropertyW(devices, device, property, &type, nullptr, 0, &required);
     if (required == 0)
         return nullptr;
-    // Rounded up to whole characters, then the slack of the reported type; the
-    // filling call is told only the reported size, so the slack stays zero.
-    blockBytes = static_cast<size_t>(required) + (required & 1u) + TerminatorSlack(type);
+    // The slack of the reported type; the filling call is told only the
+    // reported size, so the slack stays zero.
+    blockBytes = static_cast<size_t>(required) + TerminatorSlack(type, required);
     names = static_cast<WCHAR*>(LocalAlloc(LPTR, blockBytes));
     if (names == nullptr)
         return nullptr;

@@ -34,21 +34,6 @@ const WCHAR* const LoadedDriverModuleNames[] = {
 static const DEVPROPKEY DriverInfPathKey = {
     {0xa8b865dd, 0x2e3d, 0x4094, {0xad, 0x97, 0xe5, 0x93, 0xa7, 0x0c, 0x75, 0xd6}}, 5};
 
-static WCHAR FoldAscii(WCHAR c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c - 'A' + 'a') : c;
-}
-
-// 1 if text begins with prefix, folding ASCII letters only.
-static int StartsWithIgnoringCase(const WCHAR* text, const WCHAR* prefix)
-{
-    for (; *prefix != 0; ++text, ++prefix) {
-        if (FoldAscii(*text) != FoldAscii(*prefix))
-            return 0;
-    }
-    return 1;
-}
-
 // Length of the string, if its terminator lies within the first chars
 // characters; -1 otherwise.
 static int64_t BoundedLength(const WCHAR* text, size_t chars)
@@ -177,7 +162,7 @@ void QueryAdapterDriverStorePath(WCHAR directory[DIRECTORY_BUFFER_CHARS])
     // does when the join fails.
     path = answer;
     systemDirectory = CopySystemDirectory();
-    if (systemDirectory != nullptr && StartsWithIgnoringCase(answer, SYSTEM_ROOT_PREFIX)) {
+    if (systemDirectory != nullptr && AfterPrefixIgnoringCase(answer, SYSTEM_ROOT_PREFIX) != nullptr) {
         joined = JoinPath(systemDirectory, answer + SYSTEM_ROOT_PREFIX_CHARS);
         if (joined != nullptr)
             path = joined;

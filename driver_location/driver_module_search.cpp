@@ -25,22 +25,6 @@ const WCHAR* const SystemDirectoryPrefixes[] = {
 // The only display device pattern list.
 #define DISPLAY_PATTERN_INDEX 0
 
-static WCHAR FoldAscii(WCHAR c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c - 'A' + 'a') : c;
-}
-
-// The rest of text after prefix, when text begins with it (ASCII letters
-// folded); null otherwise.
-static const WCHAR* AfterPrefix(const WCHAR* text, const WCHAR* prefix)
-{
-    for (; *prefix != 0; ++text, ++prefix) {
-        if (FoldAscii(*text) != FoldAscii(*prefix))
-            return nullptr;
-    }
-    return text;
-}
-
 // 1 if the text's extension (from its last full stop; none without one) is the
 // given one, ASCII letters folded.
 static int HasExtension(const WCHAR* text, const WCHAR* extension)
@@ -52,7 +36,7 @@ static int HasExtension(const WCHAR* text, const WCHAR* extension)
     }
     if (dot == nullptr)
         return extension[0] == 0;
-    const WCHAR* rest = AfterPrefix(dot, extension);
+    const WCHAR* rest = AfterPrefixIgnoringCase(dot, extension);
     return rest != nullptr && *rest == 0;
 }
 
@@ -156,7 +140,7 @@ static LPWSTR MakeFoundPathAbsolute(LPWSTR* found)
     }
     // The first prefix that matches decides, even if the join then fails.
     for (size_t i = 0; SystemDirectoryPrefixes[i] != nullptr; ++i) {
-        rest = AfterPrefix(*found, SystemDirectoryPrefixes[i]);
+        rest = AfterPrefixIgnoringCase(*found, SystemDirectoryPrefixes[i]);
         if (rest != nullptr) {
             result = JoinPath(systemDirectory, rest);
             goto done;

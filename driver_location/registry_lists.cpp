@@ -30,14 +30,6 @@ const WCHAR* const SupportModuleValueNames[] = {
 #define VALUE_NAME_BUFFER_BYTES 65536
 #define VALUE_NAME_CAPACITY_CHARS 32767u
 
-static size_t StringLength(const WCHAR* text)
-{
-    size_t length = 0;
-    while (text[length] != 0)
-        ++length;
-    return length;
-}
-
 // Sets ERROR_INVALID_DATA after a value of a type other than REG_SZ or
 // REG_MULTI_SZ (a value without data counts as such) and goes on with the next
 // name; the first match ends the walk, even if its copy fails or it proves not

@@ -103,15 +103,7 @@ LONG ReadRegistryValue(HKEY key, LPCWSTR valueName, DWORD* type, BYTE** data)
     if (size == 0)
         return ERROR_SUCCESS;
 
-    if (valueType == REG_SZ || valueType == REG_EXPAND_SZ)
-        slack = 2;
-    else if (valueType == REG_MULTI_SZ)
-        slack = 4;
-    // A string of an odd byte count gets one more zero byte, so that its last
-    // wide character and the terminators lie wholly inside the block.
-    if (slack != 0 && (size & 1) != 0)
-        slack++;
-
+    slack = TerminatorSlack(valueType, size);
     buffer = static_cast<BYTE*>(LocalAlloc(LPTR, static_cast<SIZE_T>(size) + slack));
     if (buffer == nullptr)
         return FailureCode(ERROR_NOT_ENOUGH_MEMORY);
@@ -119,10 +111,28 @@ LONG ReadRegistryValue(HKEY key, LPCWSTR valueName, DWORD* type, BYTE** data)
 
     // The size of the first query, not the block's: the slack stays zero.
     status = api.RegQueryValueExW(key, valueName, nullptr, type, buffer, &size);
+    // A value that became a type needing more terminators than the block was
+    // sized for changed in between, like one that grew.
+    if (status == ERROR_SUCCESS && TerminatorSlack(*type, size) > slack)
+        status = ERROR_MORE_DATA;
     if (status != ERROR_SUCCESS) {
         LocalFree(buffer);
         *data = nullptr;
         return status;
     }
     return ERROR_SUCCESS;
+}
+
+SIZE_T TerminatorSlack(DWORD type, DWORD size)
+{
+    SIZE_T slack = 0;
+    if (type == REG_SZ || type == REG_EXPAND_SZ)
+        slack = 2;
+    else if (type == REG_MULTI_SZ)
+        slack = 4;
+    // A string of an odd byte count gets one more zero byte, so that its last
+    // wide character and the terminators lie wholly inside the block.
+    if (slack != 0 && (size & 1) != 0)
+        slack++;
+    return slack;
 }

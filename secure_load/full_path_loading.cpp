@@ -12,18 +12,6 @@ int32_t CachedIsPreWin7;
 // The trusted folders, in the order they are tried.
 static const int TrustedFolders[] = {CSIDL_WINDOWS, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86};
 
-static WCHAR FoldAscii(WCHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c - 'A' + 'a') : c; }
-
-// 1 when text begins with prefix, ASCII letters compared without case. Reads
-// text no further than its terminator.
-static int StartsWithIgnoringCase(LPCWSTR text, LPCWSTR prefix)
-{
-    for (size_t i = 0; prefix[i] != 0; ++i)
-        if (FoldAscii(text[i]) != FoldAscii(prefix[i]))
-            return 0;
-    return 1;
-}
-
 // Runs the version test once per process.
 static void TestWin7OnceOnly(void)
 {
@@ -88,7 +76,7 @@ int IsTrustedModulePath(LPCWSTR path)
         if (folder == nullptr)
             goto done;
         // The folder string ends with a backslash: only paths inside it match.
-        if (StartsWithIgnoringCase(fullPath, folder)) {
+        if (AfterPrefixIgnoringCase(fullPath, folder) != nullptr) {
             trusted = 1;
             goto done;
         }
@@ -123,10 +111,8 @@ LPWSTR BuildShellFolderPath(int csidl, LPCWSTR tail)
     if (folder[0] == 0)
         return nullptr;
 
-    while (folder[folderLength] != 0)
-        ++folderLength;
-    while (tail[tailLength] != 0)
-        ++tailLength;
+    folderLength = StringLength(folder);
+    tailLength = StringLength(tail);
     capacity = folderLength + tailLength + 2;
     result = static_cast<LPWSTR>(LocalAlloc(LPTR, capacity * sizeof(WCHAR)));
     if (result != nullptr && (!CopyStringBounded(result, capacity, folder) ||

@@ -11,5 +11,10 @@ HMODULE LoadSystemModule(LPCWSTR moduleName, DWORD flags);
 int PreloadSystemDependencies(int loadByFullPath);
 int IsBuildAtLeast(DWORD buildNumber);
 LONG ReadRegistryValue(HKEY key, LPCWSTR valueName, DWORD* type, BYTE** data);
+// Zero bytes to allocate beyond data of the given type and size so that a
+// string (one wide terminator) or a string list (two) read into the block is
+// closed even when the stored data lacks its own: 2 for REG_SZ and
+// REG_EXPAND_SZ, 4 for REG_MULTI_SZ, one more for an odd size; 0 otherwise.
+SIZE_T TerminatorSlack(DWORD type, DWORD size);
 LPWSTR BuildSystemModulePath(LPCWSTR moduleName);
 LPWSTR CopySystemDirectory(void);

@@ -9,13 +9,6 @@
 // The build from which "nv" modules may come from the display driver's files.
 #define DRIVER_ROUTE_BUILD 14308u
 
-// 1 when the name begins with "nv" in any letter case.
-static int BeginsWithNv(LPCWSTR name)
-{
-    // The second character is read only once the first proved not to end the name.
-    return (name[0] == 'n' || name[0] == 'N') && (name[1] == 'v' || name[1] == 'V');
-}
-
 // Loads a module by bare name from trusted places only. Null on failure, with
 // the reason in the last-error code, which is cleared on entry:
 // ERROR_BAD_ARGUMENTS for a null name or one with a backslash or slash (nothing
@@ -36,7 +29,7 @@ HMODULE LoadModuleSecure(LPCWSTR moduleName, DWORD flags)
     // Evaluated for every request, before the flags are looked at: on a "no"
     // from the platform it reads the registry, which pins the dependencies.
     if (IsBuildAtLeast(DRIVER_ROUTE_BUILD) && (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) == 0 &&
-        BeginsWithNv(moduleName)) {
+        AfterPrefixIgnoringCase(moduleName, WSTR("nv")) != nullptr) {
         driverModulePath = ResolveDriverModulePath(moduleName);
         code = GetLastError();
         if (driverModulePath != nullptr) {

@@ -22,12 +22,21 @@ static int IsDriveLetter(WCHAR c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' &
 
 static WCHAR FoldAscii(WCHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c - 'A' + 'a') : c; }
 
-static size_t Length(LPCWSTR text)
+size_t StringLength(LPCWSTR text)
 {
     size_t length = 0;
     while (text[length] != 0)
         ++length;
     return length;
+}
+
+LPCWSTR AfterPrefixIgnoringCase(LPCWSTR text, LPCWSTR prefix)
+{
+    for (; *prefix != 0; ++text, ++prefix) {
+        if (FoldAscii(*text) != FoldAscii(*prefix))
+            return nullptr;
+    }
+    return text;
 }
 
 // A zero-filled block of the given number of characters; null when the local
@@ -144,14 +153,14 @@ int ModuleNamesMatch(LPCWSTR path, LPCWSTR moduleName)
     if (path == nullptr || moduleName == nullptr)
         return 0;
 
-    size_t pathLength = Length(path);
+    size_t pathLength = StringLength(path);
     size_t componentStart = 0;
     for (size_t i = 0; i < pathLength; ++i)
         if (path[i] == '\\')
             componentStart = i + 1;
     LPCWSTR component = path + componentStart;
     size_t componentLength = pathLength - componentStart;
-    size_t nameLength = Length(moduleName);
+    size_t nameLength = StringLength(moduleName);
 
     if (componentLength == nameLength && EqualIgnoringCase(component, moduleName, nameLength))
         return 1;
@@ -172,7 +181,7 @@ LPWSTR DuplicateString(LPCWSTR text)
 {
     if (text == nullptr)
         return nullptr;
-    size_t capacity = Length(text) + 1;
+    size_t capacity = StringLength(text) + 1;
     LPWSTR copy = AllocateChars(capacity);
     if (copy != nullptr && !CopyStringBounded(copy, capacity, text)) {
         LocalFree(copy);
@@ -205,7 +214,7 @@ LPWSTR WithDllExtension(LPCWSTR moduleName)
 {
     if (moduleName == nullptr)
         return nullptr;
-    size_t length = Length(moduleName);
+    size_t length = StringLength(moduleName);
     size_t extensionLength = length - ExtensionStart(moduleName, length);
     if (extensionLength == 1)
         return DuplicateStringN(moduleName, static_cast<int64_t>(length - 1));
@@ -232,8 +241,8 @@ LPWSTR JoinPath(LPCWSTR first, LPCWSTR second)
     if (second == nullptr)
         return DuplicateString(first);
 
-    size_t firstLength = Length(first);
-    size_t secondLength = Length(second);
+    size_t firstLength = StringLength(first);
+    size_t secondLength = StringLength(second);
     int insertBackslash = firstLength != 0 && first[firstLength - 1] != '\\' && secondLength != 0 &&
                           second[0] != '\\';
     size_t capacity = firstLength + secondLength + 1 + (insertBackslash ? 1 : 0);

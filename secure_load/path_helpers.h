@@ -28,6 +28,12 @@ LPWSTR WithDllExtension(LPCWSTR moduleName);
 // gives a copy of the other (null when both are null).
 LPWSTR JoinPath(LPCWSTR first, LPCWSTR second);
 
+// Length in characters, the terminator not counted.
+size_t StringLength(LPCWSTR text);
+// The rest of text after prefix when text begins with it, ASCII letters
+// compared without case; null otherwise. Reads text no further than its terminator.
+LPCWSTR AfterPrefixIgnoringCase(LPCWSTR text, LPCWSTR prefix);
+
 // Bounded copies into a block of `capacity` characters, terminator included,
 // with the results of the SDK's StringCchCopyW and StringCbCatW: 0 when the
 // capacity is 0 or above 2,147,483,647 or the text does not fit (the caller

@@ -2,6 +2,7 @@
 // module from the Windows system directory and nowhere else.
 #include "secure_load/loader.h"
 #include "secure_load/loader_state.h"
+#include "secure_load/path_helpers.h"
 
 DWORD CachedOsLevel = 0;
 LONG PreloadResult = 1;
@@ -15,14 +16,6 @@ const WCHAR* const DependencyLibraries[DEPENDENCY_LIBRARY_COUNT] = {
 static const char ProtectedPipelineImageName[] = "\\mfpmp.exe";
 #define PROTECTED_PIPELINE_NAME_CHARS 10  // "\mfpmp.exe"
 #define PROTECTED_PIPELINE_PREFIX_CHARS 7 // "\mfpmp.": the extension is not compared
-
-static SIZE_T StringLength(LPCWSTR text)
-{
-    SIZE_T length = 0;
-    while (text[length] != 0)
-        length++;
-    return length;
-}
 
 // 1 when the process's own image is the protected pipeline host.
 static int IsProtectedPipelineProcess(void)

@@ -67,6 +67,8 @@ void DeleteRegistryValue(HKEY root, const Path& key, const Path& name);
 void DeleteRegistryKey(HKEY root, const Path& key);
 // The value grows by the given number of bytes right after its next size query.
 void GrowRegistryValueAfterSizeQuery(HKEY root, const Path& key, const Path& name, DWORD bytes);
+// The value takes another type (same data) right after its next size query.
+void RetypeRegistryValueAfterSizeQuery(HKEY root, const Path& key, const Path& name, DWORD type);
 // RegEnumValueW on the key fails with the status at every index (as for a key
 // deleted during the walk); 0 cancels.
 void SetEnumValueFailure(HKEY root, const Path& key, DWORD status);

@@ -49,7 +49,7 @@ void SetRegistryValue(HKEY root, const Path& key, const Path& name, DWORD type, 
     RegistryKey& k = TheWorld().registry[KeyId(root, key)];
     RegistryValue* value = FindValue(k, name);
     if (value == nullptr) {
-        k.values.push_back(RegistryValue{name, type, {}, 0});
+        k.values.push_back(RegistryValue{name, type, {}, 0, REG_NONE});
         value = &k.values.back();
     }
     value->type = type;
@@ -117,6 +117,16 @@ void SetEnumValueFailureAt(HKEY root, const Path& key, DWORD index, DWORD status
         k.enumFailureAt[index] = status;
 }
 
+void RetypeRegistryValueAfterSizeQuery(HKEY root, const Path& key, const Path& name, DWORD type)
+{
+    auto found = TheWorld().registry.find(KeyId(root, key));
+    if (found == TheWorld().registry.end())
+        return;
+    RegistryValue* value = FindValue(found->second, name);
+    if (value != nullptr)
+        value->retypeAfterSizeQuery = type;
+}
+
 int OpenRegistryKeys() { return TheWorld().openKeys; }
 
 static RegistryKey* KeyOf(HKEY key)
@@ -165,6 +175,10 @@ static LSTATUS WINAPI SimRegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserv
         if (value->growAfterSizeQuery != 0) {
             value->data.resize(value->data.size() + value->growAfterSizeQuery, 0x41);
             value->growAfterSizeQuery = 0;
+        }
+        if (value->retypeAfterSizeQuery != REG_NONE) {
+            value->type = value->retypeAfterSizeQuery;
+            value->retypeAfterSizeQuery = REG_NONE;
         }
         return ERROR_SUCCESS;
     }

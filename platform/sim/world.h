@@ -33,6 +33,7 @@ struct RegistryValue {
     DWORD type;
     std::vector<uint8_t> data;
     DWORD growAfterSizeQuery;
+    DWORD retypeAfterSizeQuery;  // REG_NONE: keeps its type
 };
 
 struct RegistryKey {

@@ -370,6 +370,45 @@ TEST_F(LoaderScenario, ValueGrowingBetweenTheQueriesGivesNoBuffer)
     CloseTestKey(key);
 }
 
+// A string that becomes a string list in between would be walked past its
+// block, sized for one terminator: it is read as a changed value.
+TEST_F(LoaderScenario, ValueTurningIntoAStringListBetweenTheQueriesGivesNoBuffer)
+{
+    HKEY key = OpenTestKey();
+    ASSERT_NE(key, nullptr);
+    const char16_t unterminated[] = {u'a', u'b', u'c'};
+    sim::SetRegistryValue(HKEY_LOCAL_MACHINE, TestKey, u"Value", REG_SZ, unterminated, 6);
+    sim::RetypeRegistryValueAfterSizeQuery(HKEY_LOCAL_MACHINE, TestKey, u"Value", REG_MULTI_SZ);
+    DWORD type = 0;
+    BYTE* data = nullptr;
+    size_t blocks = sim::LiveBlocks();
+
+    EXPECT_EQ(ReadRegistryValue(key, u"Value", &type, &data), ERROR_MORE_DATA);
+
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(sim::LiveBlocks(), blocks);
+    CloseTestKey(key);
+}
+
+// The other way round the block has room to spare and the value is read.
+TEST_F(LoaderScenario, StringListTurningIntoAStringBetweenTheQueriesIsRead)
+{
+    HKEY key = OpenTestKey();
+    ASSERT_NE(key, nullptr);
+    sim::SetRegistryMultiString(HKEY_LOCAL_MACHINE, TestKey, u"Value", {u"ab"});
+    sim::RetypeRegistryValueAfterSizeQuery(HKEY_LOCAL_MACHINE, TestKey, u"Value", REG_SZ);
+    DWORD type = 0;
+    BYTE* data = nullptr;
+
+    EXPECT_EQ(ReadRegistryValue(key, u"Value", &type, &data), ERROR_SUCCESS);
+
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(data)), u"ab");
+    LocalFree(data);
+    CloseTestKey(key);
+}
+
 TEST_F(LoaderScenario, AllocationFailureReturnsTheCodeAndNoBuffer)
 {
     HKEY key = OpenTestKey();
