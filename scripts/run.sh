@@ -12,6 +12,9 @@ cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" --target edidload nvapi64 -j 2 >/dev/null
 if [ ! -f "$WINEPREFIX/.ready" ]; then
+    echo "(creating a Wine prefix, once: $WINEPREFIX)"
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
     wine wineboot -i >/dev/null 2>&1
     wine winecfg -v win10 >/dev/null 2>&1
     wineserver -w
