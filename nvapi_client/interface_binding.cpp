@@ -5,15 +5,10 @@
 
 // A function address that the platform or the driver handed out, as the shape
 // the driver interface gives it.
-template <typename Function>
-static Function AsFunction(void* address)
+template <typename Function, typename Address>
+static Function AsFunction(Address address)
 {
-    return reinterpret_cast<Function>(address);
-}
-
-static void* ExportAddress(FARPROC exported)
-{
-    return reinterpret_cast<void*>(exported);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
 }
 
 static void ClearFunctionCache(void)
@@ -29,7 +24,7 @@ static NvAPI_Status BindDriverApiModule(HMODULE handle, int mode)
 {
     InterfaceModuleRecord& record = InterfaceModule[NVAPI_MODULE_DRIVER_API];
     record.queryInterface =
-        AsFunction<NvQueryInterfaceFn>(ExportAddress(GetProcAddress(handle, record.queryInterfaceExport)));
+        AsFunction<NvQueryInterfaceFn>(GetProcAddress(handle, record.queryInterfaceExport));
     if (record.queryInterface == nullptr)
         return NVAPI_ERROR;
 
@@ -69,7 +64,7 @@ static NvAPI_Status BindPowerApiModule(HMODULE handle)
 {
     InterfaceModuleRecord& record = InterfaceModule[NVAPI_MODULE_POWER_API];
     record.queryInterface =
-        AsFunction<NvQueryInterfaceFn>(ExportAddress(GetProcAddress(handle, record.queryInterfaceExport)));
+        AsFunction<NvQueryInterfaceFn>(GetProcAddress(handle, record.queryInterfaceExport));
     if (record.queryInterface == nullptr)
         return NVAPI_ERROR;
     ClearFunctionCache();

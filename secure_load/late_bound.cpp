@@ -14,9 +14,3 @@ int BindSystemLibrary(HMODULE* slot, LPCWSTR libraryName)
         *slot = LoadSystemModule(libraryName, 0);
     return *slot != nullptr;
 }
-
-// Null when the library does not export the function, with the lookup's code.
-FARPROC LookUpSystemFunction(HMODULE library, const char* functionName)
-{
-    return GetProcAddress(library, functionName);
-}

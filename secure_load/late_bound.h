@@ -52,17 +52,14 @@ extern LateBoundSystemFunctionTable LateBoundSystemFunctions;
 // Binds a library slot: returns 1 when the slot holds a handle afterwards.
 int BindSystemLibrary(HMODULE* slot, LPCWSTR libraryName);
 
-// Looks a function up in a bound library (GetProcAddress): the pointer, or null
-// with the lookup's last-error code.
-FARPROC LookUpSystemFunction(HMODULE library, const char* functionName);
-
 // Binds one function slot of a bound library: returns 1 when the slot holds a
-// pointer afterwards. A found pointer is never looked up again.
+// pointer afterwards. A found pointer is never looked up again; a missing one
+// leaves the lookup's last-error code.
 template <typename Function>
 int BindSystemFunction(HMODULE library, Function* slot, const char* functionName)
 {
     if (*slot == nullptr)
-        *slot = reinterpret_cast<Function>(reinterpret_cast<void*>(LookUpSystemFunction(library, functionName)));
+        *slot = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, functionName)));
     return *slot != nullptr;
 }
 
