@@ -84,6 +84,24 @@ run_tool() {
     fi
 }
 
+# Runs the tool with standard input held open (a pipe nobody writes to) for at
+# most the given seconds: a tool that waits for a key is still waiting then.
+# Leaves EXIT_CODE, 124 when the time ran out.
+run_tool_holding_input() {
+    local seconds=$1 holder
+    rm -f "$WORK/input"
+    mkfifo "$WORK/input"
+    sleep 600 >"$WORK/input" &
+    holder=$!
+    (cd "$WORK/cwd" && WINEPREFIX=$PREFIXES/$PREFIX_NAME timeout "$seconds" \
+        wine "$(winpath "$WORK/app/edidload.exe")" <"$WORK/input" >"$WORK/stdout.txt" 2>"$WORK/stderr.txt")
+    EXIT_CODE=$?
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+    WINEPREFIX=$PREFIXES/$PREFIX_NAME wineserver -k >/dev/null 2>&1
+    WINEPREFIX=$PREFIXES/$PREFIX_NAME wineserver -w
+}
+
 # Runs a Windows-side test program of the build under Wine; its exit code in EXIT_CODE.
 run_windows_test() {
     local program=$1

@@ -7,4 +7,7 @@ run_case() {
     run_tool
     expect_stdout init_library_not_found.txt
     expect_exit 1
+    # No wait for a key: it ends with its input still open.
+    run_tool_holding_input 30
+    expect_exit 1
 }

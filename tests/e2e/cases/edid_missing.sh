@@ -8,4 +8,7 @@ run_case() {
     expect_exit 255
     expect_trace "SetEDID 0 0x80000000 0"
     expect_no_trace "SetEDID 0 0x1 256"
+    # Positive control of the no-wait check: this run waits for its key.
+    run_tool_holding_input 8
+    expect_exit 124
 }
