@@ -3,6 +3,7 @@
 // allocation-failure sweep.
 #pragma once
 
+#include "support/allocation_faults.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_devices.h"
 
@@ -50,27 +51,6 @@ protected:
     size_t startBlocks_ = 0;
 };
 
-// Runs the operation untouched twice (the first run binds the late-bound
-// functions and fills the build-number cache) and counts the allocations of the
-// second; then once more for each of them with that one failing. check(n) runs
-// after each run, n = 0 for the untouched ones. Returns the number of
-// allocations of an untouched run.
-inline size_t ForEveryAllocation(const std::function<void()>& operation,
-                                 const std::function<void(size_t)>& check)
-{
-    operation();
-    check(0);
-    size_t before = sim::AllocationCount();
-    operation();
-    size_t reached = sim::AllocationCount() - before;
-    check(0);
-    for (size_t n = 1; n <= reached; ++n) {
-        sim::FailAllocation(n);
-        operation();
-        sim::FailAllocation(0);
-        check(n);
-    }
-    return reached;
-}
+using test_support::ForEveryAllocation;
 
 }  // namespace devices_test

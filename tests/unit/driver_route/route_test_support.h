@@ -5,6 +5,7 @@
 // allocation-failure sweep.
 #pragma once
 
+#include "support/allocation_faults.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_devices.h"
 #include "platform/win32.h"
@@ -228,26 +229,6 @@ protected:
     size_t startBlocks = 0;
 };
 
-// Runs the operation untouched twice (the first run binds the late-bound
-// functions and fills the caches) and counts the allocations of the second;
-// then once for each of them with that one failing. check(n) runs after every
-// run, n = 0 for the untouched ones. Returns the count of an untouched run.
-inline size_t ForEveryAllocation(const std::function<void()>& operation,
-                                 const std::function<void(size_t)>& check)
-{
-    operation();
-    check(0);
-    size_t before = sim::AllocationCount();
-    operation();
-    size_t reached = sim::AllocationCount() - before;
-    check(0);
-    for (size_t n = 1; n <= reached; ++n) {
-        sim::FailAllocation(n);
-        operation();
-        sim::FailAllocation(0);
-        check(n);
-    }
-    return reached;
-}
+using test_support::ForEveryAllocation;
 
 }  // namespace route_test
