@@ -31,6 +31,7 @@
 // repetitions (CPU time per call; for the cold requests the time measured in the
 // child around the one call).
 #include "driver_double/driver_double.h"
+#include "support/driver_scenarios.h"
 #include "nvapi_client/interface_binding.h"
 #include "platform/sim/sim.h"
 #include "secure_load/loader.h"
@@ -68,15 +69,7 @@ void SetUpMachine()
 // calls, and the trace would both dominate the driver function and grow without end.
 DriverScenario BenchScenario(bool hooks)
 {
-    DriverScenario scenario;
-    DoubleGpu gpu;
-    gpu.bus = 3;
-    gpu.slot = 4;
-    gpu.connectedDisplays = 1;
-    gpu.outputs = 0x1;
-    scenario.gpus.push_back(gpu);
-    scenario.preHook = hooks;
-    scenario.postHook = hooks;
+    DriverScenario scenario = test_support::OneGpuScenario(hooks);
     scenario.traceEnabled = false;
     return scenario;
 }

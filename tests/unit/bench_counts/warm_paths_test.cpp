@@ -4,6 +4,7 @@
 // cached, and the load itself; a warm entry point makes no platform call at all,
 // allocates nothing and takes no lock.
 #include "driver_double/driver_double.h"
+#include "support/driver_scenarios.h"
 #include "nvapi_client/nvapi.h"
 #include "platform/sim/sim.h"
 #include "secure_load/loader.h"
@@ -22,19 +23,6 @@ size_t TraceCount(const std::string& line)
     return static_cast<size_t>(std::count(trace.begin(), trace.end(), line));
 }
 
-DriverScenario OneGpu(bool hooks)
-{
-    DriverScenario scenario;
-    DoubleGpu gpu;
-    gpu.bus = 3;
-    gpu.slot = 4;
-    gpu.connectedDisplays = 1;
-    gpu.outputs = 0x1;
-    scenario.gpus.push_back(gpu);
-    scenario.preHook = hooks;
-    scenario.postHook = hooks;
-    return scenario;
-}
 
 // ---- a repeated LoadModuleSecure("nvapi64.dll", 0x800)
 
@@ -53,7 +41,7 @@ TEST_P(WarmSystemDirectoryRequest, MakesOnlyTheImagePathQueryTheUncachedVersionA
 {
     const WarmLoadRow& row = GetParam();
     sim::SetVersion(row.major, row.minor, 0, row.build);
-    InstallDriverDouble(OneGpu(false));
+    InstallDriverDouble(test_support::OneGpuScenario(false));
     size_t startBlocks = sim::LiveBlocks();
 
     HMODULE first = LoadModuleSecure(WSTR("nvapi64.dll"), LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -103,7 +91,7 @@ class WarmEntryPoint : public ::testing::TestWithParam<bool> {};
 TEST_P(WarmEntryPoint, MakesNoPlatformCallAllocatesNothingAndTakesNoLock)
 {
     bool hooks = GetParam();
-    InstallDriverDouble(OneGpu(hooks));
+    InstallDriverDouble(test_support::OneGpuScenario(hooks));
     NvPhysicalGpuHandle gpu = static_cast<NvPhysicalGpuHandle>(DriverDoubleGpuHandle(0));
     size_t startBlocks = sim::LiveBlocks();
 
@@ -144,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(Hooks, WarmEntryPoint, ::testing::Values(false, true),
 
 TEST(DriverDoubleTraceSwitch, KeepsNoTraceWhenOffAndTracesByDefault)
 {
-    DriverScenario scenario = OneGpu(false);
+    DriverScenario scenario = test_support::OneGpuScenario(false);
     EXPECT_TRUE(scenario.traceEnabled);
     scenario.traceEnabled = false;
     InstallDriverDouble(scenario);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/allocation_faults.h"
+#include "support/scenario_fixture.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_devices.h"
 
@@ -35,21 +36,7 @@ inline int AddDisplayAdapterDevice(const sim::Path& driverKey = DisplayDriverKey
 }
 
 // Every scenario checks at its end that nothing it caused stays allocated or open.
-class DevicesScenario : public ::testing::Test {
-protected:
-    void SetUp() override { startBlocks_ = sim::LiveBlocks(); }
-    void TearDown() override { ExpectNothingLeft(); }
-
-    void ExpectNothingLeft()
-    {
-        EXPECT_EQ(sim::LiveBlocks(), startBlocks_) << "blocks not freed";
-        EXPECT_EQ(sim::OpenDeviceInfoSets(), 0) << "device information sets not destroyed";
-        EXPECT_EQ(sim::OpenServiceHandles(), 0) << "service handles not closed";
-        EXPECT_EQ(sim::OpenAdapterHandles(), 0) << "adapter handles not closed";
-    }
-
-    size_t startBlocks_ = 0;
-};
+using DevicesScenario = test_support::ScenarioFixture<::testing::Test>;
 
 using test_support::ForEveryAllocation;
 

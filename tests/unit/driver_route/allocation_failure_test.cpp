@@ -24,15 +24,6 @@ void PrintTo(const SweepCase& row, std::ostream* out) { *out << row.description;
 
 class AllocationFailures : public RouteScenarioTable<SweepCase> {};
 
-std::string LoadedPath(HMODULE module)
-{
-    WCHAR path[MAX_PATH] = {};
-    if (module == nullptr)
-        return "(null)";
-    GetModuleFileNameW(module, path, MAX_PATH);
-    return Text(path);
-}
-
 TEST_P(AllocationFailures, LeakNothingAndEndAsUntouchedOrWithTheAllocatorsCode)
 {
     const SweepCase& row = GetParam();

@@ -11,15 +11,6 @@ namespace {
 
 using namespace route_test;
 
-std::string LoadedPath(HMODULE module)
-{
-    WCHAR path[MAX_PATH] = {};
-    if (module == nullptr)
-        return "(null)";
-    GetModuleFileNameW(module, path, MAX_PATH);
-    return Text(path);
-}
-
 // Elsewhere the driver names another copy, and the system directory has one:
 // neither is looked at once the probe has found the module.
 void AddCopiesTheProbeMustWin()

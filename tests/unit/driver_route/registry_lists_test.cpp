@@ -12,15 +12,6 @@ namespace {
 
 using namespace route_test;
 
-std::string LoadedPath(HMODULE module)
-{
-    WCHAR path[MAX_PATH] = {};
-    if (module == nullptr)
-        return "(null)";
-    GetModuleFileNameW(module, path, MAX_PATH);
-    return Text(path);
-}
-
 // ---- the order of the steps
 
 struct OrderCase {

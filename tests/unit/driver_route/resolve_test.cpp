@@ -11,15 +11,6 @@ namespace {
 
 using namespace route_test;
 
-std::string LoadedPath(HMODULE module)
-{
-    WCHAR path[MAX_PATH] = {};
-    if (module == nullptr)
-        return "(null)";
-    GetModuleFileNameW(module, path, MAX_PATH);
-    return Text(path);
-}
-
 // ---- what a found path becomes
 
 enum FoundBy { ServiceBinary, KhronosValueName };

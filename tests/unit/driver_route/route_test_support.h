@@ -6,6 +6,7 @@
 #pragma once
 
 #include "support/allocation_faults.h"
+#include "support/scenario_fixture.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_devices.h"
 #include "platform/win32.h"
@@ -187,47 +188,30 @@ inline bool Logged(const std::string& line)
 }
 
 // Nothing leaks, nothing stays open, nothing untrusted is loaded.
-inline void ExpectNothingLeftSince(size_t startBlocks)
-{
-    EXPECT_EQ(sim::LiveBlocks(), startBlocks) << "blocks leaked";
-    EXPECT_EQ(sim::OpenRegistryKeys(), 0) << "registry keys left open";
-    EXPECT_EQ(sim::OpenDeviceInfoSets(), 0) << "device information sets left open";
-    EXPECT_EQ(sim::OpenServiceHandles(), 0) << "service handles left open";
-    EXPECT_EQ(sim::OpenAdapterHandles(), 0) << "adapter handles left open";
-}
-
-class RouteScenario : public ::testing::Test {
+// The shared scenario checks, and that nothing outside the trusted folders was loaded.
+template <typename Base>
+class RouteFixture : public test_support::ScenarioFixture<Base> {
 protected:
-    void SetUp() override
-    {
-        startBlocks = sim::LiveBlocks();
-        sim::ClearCallLog();
-    }
     void TearDown() override
     {
-        sim::FailAllocation(0);
-        ExpectNothingLeftSince(startBlocks);
+        test_support::ScenarioFixture<Base>::TearDown();
         ExpectOnlyTrustedLoads();
     }
-    size_t startBlocks = 0;
 };
 
+using RouteScenario = RouteFixture<::testing::Test>;
 template <typename Row>
-class RouteScenarioTable : public ::testing::TestWithParam<Row> {
-protected:
-    void SetUp() override
-    {
-        startBlocks = sim::LiveBlocks();
-        sim::ClearCallLog();
-    }
-    void TearDown() override
-    {
-        sim::FailAllocation(0);
-        ExpectNothingLeftSince(startBlocks);
-        ExpectOnlyTrustedLoads();
-    }
-    size_t startBlocks = 0;
-};
+using RouteScenarioTable = RouteFixture<::testing::TestWithParam<Row>>;
+
+// The file name of a loaded module, "(null)" for none.
+inline std::string LoadedPath(HMODULE module)
+{
+    WCHAR path[MAX_PATH] = {};
+    if (module == nullptr)
+        return "(null)";
+    GetModuleFileNameW(module, path, MAX_PATH);
+    return Text(path);
+}
 
 using test_support::ForEveryAllocation;
 

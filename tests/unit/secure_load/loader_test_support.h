@@ -2,6 +2,7 @@
 // leaks and no registry key stays open, and short ways to name system modules.
 #pragma once
 
+#include "support/scenario_fixture.h"
 #include "platform/sim/sim.h"
 #include "platform/win32.h"
 
@@ -11,40 +12,10 @@
 #include <vector>
 
 // Every scenario starts with an empty call log and ends with the heap and the
-// registry as it found them.
-class LoaderScenario : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        startBlocks = sim::LiveBlocks();
-        sim::ClearCallLog();
-    }
-    void TearDown() override
-    {
-        sim::FailAllocation(0);
-        EXPECT_EQ(sim::LiveBlocks(), startBlocks) << "blocks leaked";
-        EXPECT_EQ(sim::OpenRegistryKeys(), 0) << "registry keys left open";
-    }
-    size_t startBlocks = 0;
-};
-
-// The same fixture for tables of cases, one process per row.
+// registry as it found them; the table form runs one process per row.
+using LoaderScenario = test_support::ScenarioFixture<::testing::Test>;
 template <typename Row>
-class LoaderScenarioTable : public ::testing::TestWithParam<Row> {
-protected:
-    void SetUp() override
-    {
-        startBlocks = sim::LiveBlocks();
-        sim::ClearCallLog();
-    }
-    void TearDown() override
-    {
-        sim::FailAllocation(0);
-        EXPECT_EQ(sim::LiveBlocks(), startBlocks) << "blocks leaked";
-        EXPECT_EQ(sim::OpenRegistryKeys(), 0) << "registry keys left open";
-    }
-    size_t startBlocks = 0;
-};
+using LoaderScenarioTable = test_support::ScenarioFixture<::testing::TestWithParam<Row>>;
 
 inline sim::Path InSystemDirectory(const sim::Path& name)
 {
